@@ -1,0 +1,17 @@
+#pragma once
+// Finds the web addresses in the text of a bookmarks file.
+#include <string>
+#include <string_view>
+
+class RegexMatcher;
+
+// A run of letters (the range A-z also holds [ \ ] ^ _ `) before "://", then everything up to
+// white space or a double quote ("#引号" is expanded to the quote by the matcher).
+extern const char LinkPattern[];
+
+// Searches `subject` for links, shows their number in the main window's label, appends each link
+// and CR LF to CollectedLinks, or shows the error box when there is none; returns the number.
+int ExtractLinks(std::string_view subject);
+
+// Group 1 of matches 1..count of `matcher`, each followed by CR LF, appended to `links`.
+void AppendLinks(const RegexMatcher& matcher, int count, std::string& links);
