@@ -16,19 +16,26 @@ void AppendLinks(const RegexMatcher& matcher, int count, std::string& links) {
   }
 }
 
-int ExtractLinks(std::string_view subject) {
+int FindLinks(std::string_view subject, std::string& links) {
   RegexMatcher matcher;
   matcher.Create(LinkPattern, subject, false, false, true, true);
   int count = matcher.GetMatchCount();
+  try {
+    if (count > 0) AppendLinks(matcher, count, links);
+    return count;
+  } catch (const std::bad_alloc&) {
+    links.clear();
+    return 0;
+  }
+}
 
+int ExtractLinks(std::string_view subject) {
   // The links are gathered apart and CollectedLinks is grown before anything is shown, so that
   // running out of memory ends like a text without links and never leaves half a file collected.
   std::string found;
+  int count = FindLinks(subject, found);
   try {
-    if (count > 0) {
-      AppendLinks(matcher, count, found);
-      CollectedLinks.reserve(CollectedLinks.size() + found.size());
-    }
+    if (count > 0) CollectedLinks.reserve(CollectedLinks.size() + found.size());
   } catch (const std::bad_alloc&) {
     count = 0;
   }

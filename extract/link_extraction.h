@@ -13,5 +13,9 @@ extern const char LinkPattern[];
 // and CR LF to CollectedLinks, or shows the error box when there is none; returns the number.
 int ExtractLinks(std::string_view subject);
 
+// The search without the window: the links of `subject`, each followed by CR LF, appended to
+// `links`; returns their number (0, with nothing appended, when the search or memory fails).
+int FindLinks(std::string_view subject, std::string& links);
+
 // Group 1 of matches 1..count of `matcher`, each followed by CR LF, appended to `links`.
 void AppendLinks(const RegexMatcher& matcher, int count, std::string& links);
