@@ -20,11 +20,12 @@ int FindLinks(std::string_view subject, std::string& links) {
   RegexMatcher matcher;
   matcher.Create(LinkPattern, subject, false, false, true, true);
   int count = matcher.GetMatchCount();
+  const size_t before = links.size();
   try {
     if (count > 0) AppendLinks(matcher, count, links);
     return count;
   } catch (const std::bad_alloc&) {
-    links.clear();
+    links.resize(before);
     return 0;
   }
 }
