@@ -7,9 +7,6 @@
 
 #include "builtin_regexp.h"
 
-// TEMPORARY placeholder until the built-in engine lands.
-__attribute__((weak)) IDispatch* CreateBuiltinRegExp() { return nullptr; }
-
 namespace {
 
 // ---- conversions between ANSI Texts and automation values ----
@@ -162,12 +159,17 @@ int GetNumber(IUnknown* object, const wchar_t* member) {
 }
 
 ComPtr<IUnknown> MakeEngine() {
+  // Looking for a missing class costs a registry and DLL search each time; it stays missing for
+  // the rest of the run.
+  static bool systemEngineMissing = false;
   ComPtr<IUnknown> engine;
   CLSID clsid;
-  if (SUCCEEDED(CLSIDFromProgID(L"VBScript.RegExp", &clsid)) &&
+  if (!systemEngineMissing &&
+      SUCCEEDED(CLSIDFromProgID(L"VBScript.RegExp", &clsid)) &&
       SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                  reinterpret_cast<void**>(engine.put()))))
     return engine;
+  systemEngineMissing = true;
   // VBScript is an optional Windows feature that may be absent: the program's own object answers
   // the same calls.
   ComPtr<IDispatch> builtin(CreateBuiltinRegExp());

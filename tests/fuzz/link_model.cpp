@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "builtin_regexp.h"
 #include "com_owners.h"
 
 namespace {
@@ -61,10 +62,12 @@ CharSet AskEngineForStoppers() {
   ComApartment apartment;
   CLSID clsid;
   ComPtr<IDispatch> engine;
+  // The engine the program uses: the system's, or the program's own where the system lacks it.
   if (FAILED(CLSIDFromProgID(L"VBScript.RegExp", &clsid)) ||
       FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                               reinterpret_cast<void**>(engine.put()))))
-    return stoppers;
+    engine.reset(CreateBuiltinRegExp());
+  if (!engine) return stoppers;
   PutBool(engine.get(), L"IgnoreCase", true);
   PutBool(engine.get(), L"Multiline", false);
   PutBool(engine.get(), L"Global", true);
