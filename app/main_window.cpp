@@ -77,11 +77,13 @@ void OnCommand(int id, int notification) {
   if (id == kSaveButtonId) OnSaveClicked();
 }
 
+void RememberFocus() {
+  HWND focus = GetFocus();
+  if (focus && IsChild(g_main.window, focus)) g_main.lastFocus = focus;
+}
+
 void OnActivate(WPARAM state) {
-  if (LOWORD(state) == WA_INACTIVE) {
-    HWND focus = GetFocus();
-    if (focus && IsChild(g_main.window, focus)) g_main.lastFocus = focus;
-  }
+  if (LOWORD(state) == WA_INACTIVE) RememberFocus();
 }
 
 void OnSetFocus() { SetFocus(g_main.lastFocus ? g_main.lastFocus : g_main.edit); }
@@ -99,6 +101,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return 0;
     case WM_ACTIVATE:
       OnActivate(wParam);
+      break;
+    case WM_SYSCOMMAND:
+      // Minimising drops the focus before the window is deactivated: note it first.
+      if ((wParam & 0xFFF0) == SC_MINIMIZE) RememberFocus();
       break;
     case WM_SETFOCUS:
       OnSetFocus();
