@@ -12,7 +12,9 @@ namespace uidriver {
 
 namespace {
 
-constexpr DWORD kMessageTimeoutMs = 2000;  // for one message to another process
+// For one message to another process: the program may be busy a while (a file dialog coming up or
+// going away), and the system takes a thread that has not looked at its messages for 5 s for hung.
+constexpr DWORD kMessageTimeoutMs = kWaitMs;
 constexpr char kDialogClass[] = "#32770";
 constexpr int kMessageBoxTextId = 0xFFFF;
 constexpr int kClassicFileNameId = 0x480;  // edt1
@@ -117,7 +119,7 @@ GUITHREADINFO GuiThreadInfo(HWND window) {
 }
 
 // A dialog is settled once it is the active window with the focus on one of its controls. A
-// click before that may be lost: the focus set during activation takes a pressed button's
+// click before that may be lost: the focus set during activation can take a pressed button's
 // capture away.
 bool Settled(HWND dialog) {
   GUITHREADINFO info = GuiThreadInfo(dialog);
@@ -263,46 +265,76 @@ Status WriteFileBytes(const std::string& path, const std::string& bytes) {
   return {};
 }
 
-VirtualDesktop::~VirtualDesktop() {
-  if (previous_) SetThreadDesktop(previous_);
-  if (desktop_) CloseDesktop(desktop_);
-  if (!name_.empty()) RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\Explorer\\Desktops", name_.c_str());
-}
+namespace {
 
-Status VirtualDesktop::open(const std::string& name, int width, int height) {
-  if (!RunningUnderWine())
-    return {"a desktop of a chosen size needs Wine's virtual desktop (explorer /desktop=NAME,WxH)"};
-  // The explorer.exe that Wine starts for a new desktop takes its size from here.
+constexpr char kDesktopSizes[] = "Software\\Wine\\Explorer\\Desktops";
+
+// Creates the desktop `name` and moves the calling thread to it; the explorer.exe that Wine
+// starts for it at the first use takes its size from the registry. `previous` gets the thread's
+// desktop before, when the move succeeded.
+Status EnterDesktop(const std::string& name, int width, int height, HDESK& desktop, HDESK& previous) {
   std::string size = Format("%dx%d", width, height);
-  LSTATUS written = RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\Explorer\\Desktops", name.c_str(),
-                                    REG_SZ, size.c_str(), static_cast<DWORD>(size.size() + 1));
+  LSTATUS written = RegSetKeyValueA(HKEY_CURRENT_USER, kDesktopSizes, name.c_str(), REG_SZ, size.c_str(),
+                                    static_cast<DWORD>(size.size() + 1));
   if (written != ERROR_SUCCESS) return {Format("cannot note the size of desktop %s (error %ld)", name.c_str(), written)};
-  name_ = name;
-  desktop_ = CreateDesktopA(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-  if (!desktop_) return {Format("CreateDesktop(%s) failed (error %lu)", name.c_str(), GetLastError())};
-  HDESK previous = GetThreadDesktop(GetCurrentThreadId());
-  if (!SetThreadDesktop(desktop_))
-    return {Format("cannot move to desktop %s (error %lu): the calling thread must own no window",
-                   name.c_str(), GetLastError())};
-  previous_ = previous;
+  desktop = CreateDesktopA(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+  if (!desktop) return {Format("CreateDesktop(%s) failed (error %lu)", name.c_str(), GetLastError())};
+  HDESK before = GetThreadDesktop(GetCurrentThreadId());
+  if (!SetThreadDesktop(desktop))
+    return {Format("cannot move to desktop %s (error %lu): the calling thread must own no window", name.c_str(),
+                   GetLastError())};
+  previous = before;
   RECT screen;
-  GetWindowRect(GetDesktopWindow(), &screen);  // the first use makes Wine start its explorer
+  GetWindowRect(GetDesktopWindow(), &screen);  // makes Wine start the desktop's explorer
   if (screen.right - screen.left != width || screen.bottom - screen.top != height)
     return {Format("desktop %s is %ldx%ld, not %s", name.c_str(), screen.right - screen.left,
                    screen.bottom - screen.top, size.c_str())};
   return {};
 }
 
+void LeaveDesktop(const std::string& name, HDESK desktop, HDESK previous) {
+  if (previous) SetThreadDesktop(previous);
+  if (desktop) CloseDesktop(desktop);
+  RegDeleteKeyValueA(HKEY_CURRENT_USER, kDesktopSizes, name.c_str());
+}
+
+}  // namespace
+
+VirtualDesktop::~VirtualDesktop() {
+  if (name_.empty()) return;
+  LeaveDesktop(name_, desktop_, previous_);
+  // Wine keeps one set of monitors for all desktops, and the explorer of each new desktop makes
+  // it that desktop's size; it stays so for the desktop left, until a desktop of that desktop's
+  // size comes up again.
+  if (previous_ && (width_ != restoreWidth_ || height_ != restoreHeight_)) {
+    HDESK restore = nullptr, back = nullptr;
+    EnterDesktop(name_ + "-restore", restoreWidth_, restoreHeight_, restore, back);
+    LeaveDesktop(name_ + "-restore", restore, back);
+  }
+}
+
+Status VirtualDesktop::open(const std::string& name, int width, int height) {
+  if (!RunningUnderWine())
+    return {"a desktop of a chosen size needs Wine's virtual desktop (explorer /desktop=NAME,WxH)"};
+  if (!name_.empty()) return {"this virtual desktop is open already"};
+  name_ = name;
+  width_ = width;
+  height_ = height;
+  restoreWidth_ = GetSystemMetrics(SM_CXSCREEN);
+  restoreHeight_ = GetSystemMetrics(SM_CYSCREEN);
+  return EnterDesktop(name, width, height, desktop_, previous_);
+}
+
 // ---- any window ----
 
 std::string Text(HWND window) {
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &length))
+  if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, kMessageTimeoutMs, &length))
     return std::string();
   std::string text(length * 2 + 1, '\0');  // room for a length that was counted in characters
   DWORD_PTR copied = 0;
   if (!SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                           SMTO_ABORTIFHUNG, kMessageTimeoutMs, &copied))
+                           SMTO_NORMAL, kMessageTimeoutMs, &copied))
     return std::string();
   text.resize(strnlen(text.data(), text.size()));
   return text;
@@ -470,14 +502,10 @@ Status ChooseFileInDialog(HWND dialog, const std::string& path, DWORD timeoutMs)
   if (!field) return {"the dialog " + Describe(dialog) + " has no file-name field"};
   if (Status settled = WaitUntilSettled(dialog, timeoutMs); !settled) return settled;
   if (Status clicked = Click(field); !clicked) return clicked;
-  auto focus = [dialog] { return GuiThreadInfo(dialog).hwndFocus; };
-  if (Status focused = WaitFor(
-          timeoutMs, "the focus on the file-name field", [&] { return focus() == field; },
-          [&] { return "the focus is on " + Describe(focus()); });
-      !focused)
-    return focused;
-  // Select what the field holds so that the typing replaces it.
-  SendMessageTimeoutA(field, EM_SETSEL, 0, -1, SMTO_ABORTIFHUNG, kMessageTimeoutMs, nullptr);
+  // Select what the field holds, so that the typing replaces it, with keys: they come after the
+  // click's button-up in the same input queue, where a selection by message could be undone by it.
+  if (Status selected = PressKeys({VK_END}); !selected) return selected;
+  if (Status selected = PressKeys({VK_SHIFT, VK_HOME}); !selected) return selected;
   if (Status typed = TypeText(path); !typed) return typed;
   if (Status shown = WaitFor(
           timeoutMs, "the file-name field to hold " + ToUtf8(path), [&] { return Text(field) == path; },

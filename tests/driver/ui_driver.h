@@ -61,7 +61,9 @@ Status WriteFileBytes(const std::string& path, const std::string& bytes);
 
 // A Wine virtual desktop of its own size (explorer /desktop=NAME,WxH) that the calling thread
 // moves to while the object lives, so that finding windows and SendInput work there. Programs are
-// started on it by passing name() to Program::Start. Wine only: elsewhere open() fails.
+// started on it by passing name() to Program::Start. At the end the screen size that the desktop
+// before reported is put back (Wine shares it between desktops). Wine only: elsewhere open()
+// fails.
 class VirtualDesktop {
  public:
   VirtualDesktop() = default;
@@ -75,6 +77,7 @@ class VirtualDesktop {
   std::string name_;
   HDESK desktop_ = nullptr;
   HDESK previous_ = nullptr;
+  int width_ = 0, height_ = 0, restoreWidth_ = 0, restoreHeight_ = 0;
 };
 
 // ---- any window ----
