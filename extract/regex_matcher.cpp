@@ -50,26 +50,27 @@ int ToNumber(const VARIANT& value) {
   return static_cast<int>(number);
 }
 
-VARIANT BoolArg(bool value) {
+VARIANT EmptyArg(VARTYPE type) {
   VARIANT v;
   VariantInit(&v);
-  v.vt = VT_BOOL;
+  v.vt = type;
+  return v;
+}
+
+VARIANT BoolArg(bool value) {
+  VARIANT v = EmptyArg(VT_BOOL);
   v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
   return v;
 }
 
 VARIANT NumberArg(double value) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_R8;
+  VARIANT v = EmptyArg(VT_R8);
   v.dblVal = value;
   return v;
 }
 
 VARIANT IntArg(LONG value) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_I4;
+  VARIANT v = EmptyArg(VT_I4);
   v.lVal = value;
   return v;
 }
@@ -77,9 +78,7 @@ VARIANT IntArg(LONG value) {
 // A string argument borrowed from its owner: DISPPARAMS arguments are in-parameters that the
 // callee neither keeps nor frees, so even a subject of many megabytes is passed without a copy.
 VARIANT BorrowedStringArg(BSTR value) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_BSTR;
+  VARIANT v = EmptyArg(VT_BSTR);
   v.bstrVal = value;
   return v;
 }
