@@ -17,5 +17,11 @@ int ExtractLinks(std::string_view subject);
 // `links`; returns their number (0, with nothing appended, when the search or memory fails).
 int FindLinks(std::string_view subject, std::string& links);
 
+// True when searching `subject` (UTF-16, as the engine sees it) for LinkPattern could take a
+// backtracking engine more than linear time or memory: long runs of the range A-z that "://" does
+// not follow, or an address of a million characters or more. Such a subject goes to the
+// program's own engine, which finds the same links in linear time.
+bool LinkSearchNeedsLinearTime(std::wstring_view subject);
+
 // Group 1 of matches 1..count of `matcher`, each followed by CR LF, appended to `links`.
 void AppendLinks(const RegexMatcher& matcher, int count, std::string& links);

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <cmath>
 #include <new>
+#include <utility>
 
 #include "builtin_regexp.h"
 
@@ -157,7 +158,14 @@ int GetNumber(IUnknown* object, const wchar_t* member) {
   return ToNumber(value.get());
 }
 
-ComPtr<IUnknown> MakeEngine() {
+// The program's own object: linear in time and memory for every subject.
+ComPtr<IUnknown> MakeBuiltinEngine() {
+  ComPtr<IDispatch> builtin(CreateBuiltinRegExp());
+  return builtin.query<IUnknown>();
+}
+
+// `fromSystem` tells which one it is.
+ComPtr<IUnknown> MakeEngine(bool& fromSystem) {
   // Looking for a missing class costs a registry and DLL search each time; it stays missing for
   // the rest of the run.
   static bool systemEngineMissing = false;
@@ -166,13 +174,15 @@ ComPtr<IUnknown> MakeEngine() {
   if (!systemEngineMissing &&
       SUCCEEDED(CLSIDFromProgID(L"VBScript.RegExp", &clsid)) &&
       SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                 reinterpret_cast<void**>(engine.put()))))
+                                 reinterpret_cast<void**>(engine.put())))) {
+    fromSystem = true;
     return engine;
+  }
   systemEngineMissing = true;
+  fromSystem = false;
   // VBScript is an optional Windows feature that may be absent: the program's own object answers
   // the same calls.
-  ComPtr<IDispatch> builtin(CreateBuiltinRegExp());
-  return builtin.query<IUnknown>();
+  return MakeBuiltinEngine();
 }
 
 }  // namespace
@@ -204,28 +214,35 @@ RegexMatcher::~RegexMatcher() {
 }  // then apartment_ ends the COM initialisation
 
 bool RegexMatcher::Create(std::string_view pattern, std::string_view subject, bool caseSensitive,
-                          bool multiline, bool global, bool expandQuotes) {
+                          bool multiline, bool global, bool expandQuotes,
+                          LinearSearchTest needsLinearSearch) {
   engine.reset();
   matches.reset();
-  engine = MakeEngine();
-  Put(engine.get(), L"IgnoreCase", BoolArg(!caseSensitive));
-  Put(engine.get(), L"Multiline", BoolArg(multiline));
-  Put(engine.get(), L"Singleline", BoolArg(true));
-  Put(engine.get(), L"Global", BoolArg(global));
-  {
-    std::string patternText;
-    try {
-      patternText = expandQuotes ? ExpandQuoteMarkers(pattern) : std::string(pattern);
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
-    UniqueBstr patternValue = ToBstr(patternText);
-    if (patternValue.get()) Put(engine.get(), L"Pattern", BorrowedStringArg(patternValue.get()));
+  std::string patternText;
+  try {
+    patternText = expandQuotes ? ExpandQuoteMarkers(pattern) : std::string(pattern);
+  } catch (const std::bad_alloc&) {
+    return false;
   }
+  const UniqueBstr patternValue = ToBstr(patternText);
+  auto setUp = [&](ComPtr<IUnknown> made) {
+    engine = std::move(made);
+    Put(engine.get(), L"IgnoreCase", BoolArg(!caseSensitive));
+    Put(engine.get(), L"Multiline", BoolArg(multiline));
+    Put(engine.get(), L"Singleline", BoolArg(true));
+    Put(engine.get(), L"Global", BoolArg(global));
+    if (patternValue.get()) Put(engine.get(), L"Pattern", BorrowedStringArg(patternValue.get()));
+  };
+  bool systemEngine = false;
+  setUp(MakeEngine(systemEngine));
+
   // Without room for the subject there is nothing honest to search: no match collection.
   UniqueBstr subjectString = ToBstr(subject);
   VARIANT* slot = subjectValue.put();
   if (!subjectString.get()) return false;
+  if (systemEngine && needsLinearSearch &&
+      needsLinearSearch(std::wstring_view(subjectString.get(), SysStringLen(subjectString.get()))))
+    setUp(MakeBuiltinEngine());
   slot->vt = VT_BSTR;
   slot->bstrVal = subjectString.release();
   matches = GetObject(engine.get(), L"Execute", {BorrowedStringArg(slot->bstrVal)});

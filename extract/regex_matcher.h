@@ -15,11 +15,18 @@ class RegexMatcher {
   RegexMatcher(const RegexMatcher&) = delete;
   RegexMatcher& operator=(const RegexMatcher&) = delete;
 
+  // Tells, from the subject as the engine sees it (UTF-16), whether the search must run in time
+  // and memory linear in its length, which the system's backtracking engine cannot promise.
+  using LinearSearchTest = bool (*)(std::wstring_view subject);
+
   // Sets up a fresh engine with these options and `pattern` (every "#引号" taken for a double
-  // quote when `expandQuotes`), runs it over `subject` and keeps the matches. True when a match
-  // collection was obtained, even an empty one.
+  // quote when `expandQuotes`), runs it over `subject` and keeps the matches. Where the system's
+  // engine is in use and `needsLinearSearch` answers true for the subject, the program's own
+  // engine searches it instead: both give the same matches. True when a match collection was
+  // obtained, even an empty one.
   bool Create(std::string_view pattern, std::string_view subject, bool caseSensitive = false,
-              bool multiline = true, bool global = true, bool expandQuotes = false);
+              bool multiline = true, bool global = true, bool expandQuotes = false,
+              LinearSearchTest needsLinearSearch = nullptr);
   std::string GetPattern() const;
   std::string Replace(std::string_view replacement) const;
   int GetMatchCount() const;

@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <string>
+#include <string_view>
+
 #include "link_extraction.h"
 #include "main_window.h"
 #include "program.h"
+#include "regex_matcher.h"
 #include "test_support.h"
 
 namespace {
@@ -86,6 +91,59 @@ TEST_F(ExtractLinksTest, ASecondCallAppendsAfterTheFirst) {
   EXPECT_EQ(ExtractLinks("d://4 a://1"), 2);
   EXPECT_EQ(CollectedLinks, "a://1\r\nb://2\r\nc://3\r\nd://4\r\na://1\r\n");
   EXPECT_EQ(Caption(), "书签数量为2");
+}
+
+// An ideographic space (U+3000, A1 A1 in code page 936) ends an address for Wine's engine and not
+// for the program's own, so the last link found in a text tells which engine searched it.
+constexpr char kProbe[] = " http://probe.example/\xA1\xA1tail";
+constexpr char kProbeBySystem[] = "http://probe.example/\r\n";
+constexpr char kProbeByOwn[] = "http://probe.example/\xA1\xA1tail\r\n";
+
+bool EndsWith(const std::string& text, std::string_view end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::string Repeat(std::string_view piece, size_t times) {
+  std::string text;
+  text.reserve(piece.size() * times);
+  for (size_t i = 0; i < times; ++i) text += piece;
+  return text;
+}
+
+TEST(LinkSearchEngine, TextsThatWouldStallTheSystemEngineGoToTheProgramsOwn) {
+  {
+    RegexMatcher system;  // asked without the choice FindLinks makes
+    ASSERT_TRUE(system.Create(LinkPattern, kProbe, false, false, true, true));
+    if (system.GetSubMatchText(1, 1) + "\r\n" != kProbeBySystem)
+      GTEST_SKIP() << "the system engine is missing or cannot be told apart";
+  }
+  std::string links;
+
+  struct Case {
+    const char* what;
+    std::string text;
+    bool byOwnEngine;
+    int links;  // before the probe's
+  } cases[] = {
+      {"an ordinary export",
+       Repeat("<DT><A HREF=\"https://www.example.com/path/to/page?id=42\" ADD_DATE=\"1700000000\" "
+              "ICON=\"data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAABAAAAAQCAYAAAAf8/9h\">"
+              "Example 示例页面</A>\r\n", 20'000),
+       false, 20'000},
+      {"two-byte characters whose second byte is a letter", Repeat("\x81\x61", 500'000), false, 0},
+      {"a million letters", std::string(1'000'000, 'a'), true, 0},
+      {"many runs of 300 letters", Repeat(std::string(300, 'b') + ' ', 3'000), true, 0},
+      {"an address of a million characters", "http://" + std::string(1'000'000, 'x'), true, 1},
+      {"a long run after an ideographic space that ends an address for the system engine",
+       "ab://x\xA1\xA1" + std::string(900'000, 'c'), true, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    links.clear();
+    EXPECT_EQ(FindLinks(c.text + kProbe, links), c.links + 1);
+    EXPECT_TRUE(EndsWith(links, c.byOwnEngine ? kProbeByOwn : kProbeBySystem))
+        << "ends with: " << links.substr(links.size() - std::min<size_t>(links.size(), 40));
+  }
 }
 
 }  // namespace

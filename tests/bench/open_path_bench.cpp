@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
   std::string links;
   {
     RegexMatcher matcher;
-    made = matcher.Create(LinkPattern, text, false, false, true, true);
+    made = matcher.Create(LinkPattern, text, false, false, true, true, LinkSearchNeedsLinearTime);
     searched = Now();
     count = matcher.GetMatchCount();
     try {
@@ -88,8 +88,25 @@ int main(int argc, char** argv) {
   }
   const double released = Now();
 
+  // Whether this text went to the program's own engine even where the system has one, and what
+  // deciding it cost (inside the search above).
+  int linear = -1;
+  double guard = 0;
+  if (const int wideLength = text.empty() ? 0
+          : MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0)) {
+    try {
+      std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), wideLength);
+      const double before = Now();
+      linear = LinkSearchNeedsLinearTime(wide) ? 1 : 0;
+      guard = Now() - before;
+    } catch (const std::bad_alloc&) {
+    }
+  }
+
   std::printf("bytes=%zu\nengine=%s\nexecuted=%d\nlinks=%d\nlinks_bytes=%zu\n", text.size(),
               EngineName(), made ? 1 : 0, count, links.size());
+  std::printf("linear_search=%d\nguard_s=%.4f\n", linear, guard);
   PrintSeconds("read", read - start, text.size());
   PrintSeconds("search", searched - read, text.size());
   PrintSeconds("collect", collected - searched, text.size());

@@ -154,6 +154,9 @@ const BytesCase kBytesCases[] = {
     // 昞 is 0x95 0x5C: its second byte is a backslash.
     {"PairWithBackslashStaysInTheLink", "<A HREF=\"http://例子.cn/昞/页\">昞</A> http://b.example/",
      {"http://例子.cn/昞/页", "http://b.example/"}},
+    // Texts made to stall or exhaust a backtracking search.
+    {"MillionLettersThenALink", std::string(1'000'000, 'a') + " http://a.example/", {"http://a.example/"}},
+    {"FiftyMegabyteLineIsOneLink", "ab://" + std::string(50'000'000, 'x'), {"ab://" + std::string(50'000'000, 'x')}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Files, OpenBytes, ::testing::ValuesIn(kBytesCases),
