@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
                                     : saved.value.size() > smallLines.size() &&
                                           saved.value.compare(0, smallLines.size(), smallLines) == 0;
   if (!asCollected)
-    return Fail(Format("bookmarks.txt holds %zu bytes, not what was collected", saved.value.size()));
+    return Fail("bookmarks.txt holds " + std::to_string(saved.value.size()) + " bytes, not what was collected");
   std::printf("huge_open: bookmarks.txt=%zu bytes, %s\n", saved.value.size(),
               zeroPath ? "the small export's links twice: nothing lost, nothing of the huge file"
                        : "the small export's links, then the huge file's");
