@@ -99,10 +99,6 @@ constexpr char kProbe[] = " http://probe.example/\xA1\xA1tail";
 constexpr char kProbeBySystem[] = "http://probe.example/\r\n";
 constexpr char kProbeByOwn[] = "http://probe.example/\xA1\xA1tail\r\n";
 
-bool EndsWith(const std::string& text, std::string_view end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 std::string Repeat(std::string_view piece, size_t times) {
   std::string text;
   text.reserve(piece.size() * times);
@@ -141,7 +137,7 @@ TEST(LinkSearchEngine, TextsThatWouldStallTheSystemEngineGoToTheProgramsOwn) {
     SCOPED_TRACE(c.what);
     links.clear();
     EXPECT_EQ(FindLinks(c.text + kProbe, links), c.links + 1);
-    EXPECT_TRUE(EndsWith(links, c.byOwnEngine ? kProbeByOwn : kProbeBySystem))
+    EXPECT_TRUE(links.ends_with(c.byOwnEngine ? kProbeByOwn : kProbeBySystem))
         << "ends with: " << links.substr(links.size() - std::min<size_t>(links.size(), 40));
   }
 }
